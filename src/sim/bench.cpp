@@ -162,7 +162,9 @@ void TBench::DelayLoop(uint32_t cycles) {
 
 void TBench::Advance(uint64_t ns) {
   now_ += ns;
+  if (faults_.Glitches().size() != glitchesScheduled_) ScheduleOutputGlitches();
   if (!pending_.empty()) DeliverDue(now_);
+  for (auto& u : uart_) u.Sync(now_);
 }
 
 uint8_t TBench::Read(uint16_t port, uint64_t t) {
@@ -432,9 +434,9 @@ void TBench::SetFloatLevel(TLine input, bool high) {
   floatHigh_ = high ? (floatHigh_ | Bit(input)) : (floatHigh_ & ~Bit(input));
 }
 
-void TBench::SerialToPc(uint8_t byte) {
+void TBench::SerialToPc(uint8_t byte, uint64_t t) {
   const int ui = UartIndex(adapterCom_);
-  if (ui >= 0) uart_[ui].PeerSend(now_, byte);
+  if (ui >= 0) uart_[ui].PeerSend(t ? t : now_, byte);
 }
 
 void TBench::PressStopAt(uint64_t t) { stopAt_ = t; }

@@ -84,8 +84,9 @@ class TBench final : public hw::TIoBackend {
   // Current line levels as the target sees them (outputs) and the PC reads them (inputs).
   uint32_t Levels();
   bool Level(TLine line) { return (Levels() & Bit(line)) != 0; }
-  // A target sends a byte on the adapter's serial receive line.
-  void SerialToPc(uint8_t byte);
+  // A target sends a byte on the adapter's serial receive line, starting no earlier
+  // than t (default: now).
+  void SerialToPc(uint8_t byte, uint64_t t = 0);
 
   // ---- the stop button ----
   void PressStopAt(uint64_t t);

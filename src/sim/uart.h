@@ -44,6 +44,9 @@ class TUart {
   };
   const std::vector<TSent>& Sent() const { return sent_; }
 
+  // Lets the line run up to time t (frames finish, bytes arrive).
+  void Sync(uint64_t t) { Advance(t); }
+
   uint8_t Lcr() const { return lcr_; }
   uint8_t Mcr() const { return mcr_; }
   bool Break() const { return (lcr_ & 0x40) != 0; }
