@@ -44,6 +44,14 @@ class TIoBackend {
     return true;
   }
 
+  // A byte written from kernel mode by the port-access driver: not subject to the access
+  // map of the program's process.
+  virtual void KernelOut(uint16_t port, uint8_t value) { Out(port, value); }
+
+  // Whether this back end needs the port-access driver to reach the ports. Back ends
+  // whose access the kernel already mediates (device files) do not.
+  virtual bool NeedsPortDriver() const { return true; }
+
   // Whether priority switches should reach the operating system. The bench runs in
   // virtual time and must not starve the machine it runs on.
   virtual bool UsesRealTime() const = 0;

@@ -45,6 +45,7 @@ TBench::TBench(const TBenchConfig& config)
     portFiles_[n] = TPortFile::Present;
   cmosRam_[0x0B] = 0x02;  // 24-hour clock, BCD
   cmosRam_[0x0D] = 0x80;  // battery good
+  if (config.startDenied) permission_.emplace().fill(0xFF);
   AttachAdapter(adapterLpt_, adapterCom_);
   outputs_ = targetView_ = ComputeOutputs();
   inputs_ = EvaluateInputs(0);
@@ -144,6 +145,13 @@ void TBench::OutWord(uint16_t port, uint16_t value) {
     }
     Write(p, static_cast<uint8_t>(value >> (8 * k)), t);
   }
+}
+
+void TBench::KernelOut(uint16_t port, uint8_t value) {
+  const uint64_t t = now_;
+  now_ += cost_;
+  ++accesses_;
+  Write(port, value, t);
 }
 
 void TBench::DelayLoop(uint32_t cycles) {

@@ -27,6 +27,9 @@ struct TBenchConfig {
   uint16_t adapterCom = 0x2F8;
   // Time from the bench's start to the clock's first update (its phase in the second).
   uint64_t rtcPhaseNs = 300000000;
+  // Start as a process that holds no I/O permission yet: every access is denied until
+  // the port-access driver installs a map.
+  bool startDenied = false;
 };
 
 enum class TPortFile { Present, Absent, Busy };
@@ -56,6 +59,7 @@ class TBench final : public hw::TIoBackend {
   bool SetCommState(int32_t handle, const hw::TCommState& state) override;
   bool ApplyIoAccessMap(const uint8_t* map, std::string* reason) override;
   bool UsesRealTime() const override { return false; }
+  void KernelOut(uint16_t port, uint8_t value) override;
 
   // ---- time ----
   uint64_t Now() const { return now_; }

@@ -1,4 +1,5 @@
 #include <CLI/CLI.hpp>
+#include <memory>
 #include <ostream>
 
 #include "app/cli/cli.h"
@@ -11,7 +12,9 @@ namespace app {
 
 void RegisterCalibrateCommand(CLI::App& app, TCliContext& ctx) {
   auto* cmd = app.add_subcommand("calibrate", "Measure Delay and CycleTime and print them");
-  cmd->callback([&ctx] {
+  auto save = std::make_shared<bool>(false);
+  cmd->add_flag("--save", *save, "Keep the measured values as the hardware settings");
+  cmd->callback([&ctx, save] {
     THardwareSession session;
     if (!session.Open(ctx, "")) {
       ctx.exitCode = kExitFailed;
@@ -24,6 +27,10 @@ void RegisterCalibrateCommand(CLI::App& app, TCliContext& ctx) {
       return;
     }
     *ctx.out << base::Format("Delay: %u\nCycleTime: %u\n", delay, cycleTime);
+    if (*save) {
+      hw::Ports().Delay = delay;
+      hw::Ports().CycleTime = cycleTime;
+    }
     ctx.exitCode = kExitOk;
   });
 }
