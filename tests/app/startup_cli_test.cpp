@@ -2,6 +2,7 @@
 // the real executable with its driver module beside it.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -20,7 +21,9 @@ struct TResult {
 
 TResult RunProgram(const std::string& binary, const std::string& args, const std::string& config) {
   const std::string dir = testing::TempDir();
-  const std::string out = dir + "cli.out", err = dir + "cli.err";
+  // Test processes run side by side: every run gets files of its own.
+  const std::string stem = dir + "cli-" + std::to_string(getpid());
+  const std::string out = stem + ".out", err = stem + ".err";
   const std::string cmd = "XDG_CONFIG_HOME='" + config + "' '" + binary + "' " + args + " >'" +
                           out + "' 2>'" + err + "' </dev/null";
   const int status = std::system(cmd.c_str());
