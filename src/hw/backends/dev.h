@@ -49,6 +49,7 @@ class TDevBackend final : public TIoBackend {
   bool SetCommState(int32_t handle, const TCommState& state) override;
   // The kernel mediates every access; there is no map to install.
   bool ApplyIoAccessMap(const uint8_t*, std::string*) override { return true; }
+  bool NeedsPortDriver() const override { return false; }
   bool UsesRealTime() const override { return true; }
 
   // The format bits (0..5) of a line control register for a line format, and back.
