@@ -102,7 +102,11 @@ class TI2CPins {
 // ORG = Out2.
 class TMicrowirePins {
  public:
-  explicit TMicrowirePins(TPortPins& p) : p_(p) {}
+  explicit TMicrowirePins(TPortPins& p) : p_(p) {
+    p_.Set(TLine::Out3, false);
+    p_.Set(TLine::Out5, false);
+    p_.Set(TLine::Out4, false);
+  }
   void Org16(bool x16) { p_.Set(TLine::Out2, x16); }
   void Select() { p_.Set(TLine::Out3, true); }
   void Deselect() {
