@@ -14,8 +14,7 @@ constexpr int32_t kNoSample = -1;
 TI2CMaster::TI2CMaster(uint64_t bitNs, uint64_t startAt)
     : TScriptedSource(startAt), period_(bitNs < 4 ? 4 : bitNs) {
   SetOpenDrain(TLine::In2, TLine::Out4);
-  Put(0, TKind::High, TLine::In1);
-  Put(0, TKind::Release, TLine::In2);
+  Initially(TLine::In1, true);
 }
 
 void TI2CMaster::OnPlug(TBench& bench, uint64_t t, uint32_t levels) {

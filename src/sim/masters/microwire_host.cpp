@@ -7,9 +7,9 @@ TMicrowireHost::TMicrowireHost(int addrBits, int width, uint64_t clockNs, uint64
       addrBits_(addrBits),
       width_(width),
       period_(clockNs < 4 ? 4 : clockNs) {
-  Put(0, TKind::Low, TLine::In1);
-  Put(0, TKind::Low, TLine::In2);
-  Put(0, TKind::Low, TLine::In4);
+  Initially(TLine::In1, false);
+  Initially(TLine::In2, false);
+  Initially(TLine::In4, false);
 }
 
 void TMicrowireHost::Select() {

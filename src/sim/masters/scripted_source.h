@@ -29,6 +29,11 @@ class TScriptedSource : public TVirtualDevice {
   // Script building: steps are appended at cursor + offset; offsets never go backwards.
   void Put(uint64_t offset, TKind kind, TLine line, int32_t tag = 0);
   void Move(uint64_t ns) { cursorT_ += ns; }
+  // How the master holds a line before its script starts.
+  void Initially(TLine line, bool high) {
+    (high ? drive_.high : drive_.low) |= Bit(line);
+    (high ? drive_.low : drive_.high) &= ~Bit(line);
+  }
   uint64_t Cursor() const { return cursorT_; }
   // A sample of `line` (an output of the PC side, or one this master drives) at t.
   virtual void OnSample(uint64_t t, int32_t tag, bool level) = 0;
