@@ -1383,6 +1383,33 @@ struct TCompiler::Impl {
       Expect(TTok::RParen);
       return Builtin1(id, tStr, pos, std::move(args));
     }
+    if ((id == B_HIGH || id == B_LOW) && Is(TTok::LParen)) {
+      // High(T) / Low(T) of a type name.
+      TLexer save = *lex;
+      TToken saveTok = tok;
+      Next();
+      TSym* ts = Is(TTok::Ident) ? Lookup(tok.text) : nullptr;
+      if (ts && ts->k == SK::Type) {
+        Next();
+        Expect(TTok::RParen);
+        TType* t = ts->type;
+        const bool hi = id == B_HIGH;
+        switch (t->k) {
+          case TK::Int:
+            return IntConst(hi ? IntMax(t->ik) : IntMin(t->ik), pos, t);
+          case TK::Char:
+            return IntConst(hi ? 255 : 0, pos, tChar);
+          case TK::Bool:
+            return IntConst(hi ? 1 : 0, pos, tBool);
+          case TK::Arr:
+            return IntConst(hi ? t->high : t->low, pos);
+          default:
+            Error(pos, "Ordinal type or array expected");
+        }
+      }
+      *lex = save;
+      tok = saveTok;
+    }
     std::vector<TNode*> args = ParseArgs();
     auto need = [&](size_t lo, size_t hi) {
       if (args.size() < lo || args.size() > hi) Error(pos, "Wrong number of parameters");
@@ -2500,11 +2527,9 @@ struct TCompiler::Impl {
     for (size_t i = fs->tries.size(); i > stop; --i) {
       TTry& t = fs->tries[i - 1];
       switch (t.kind) {
-        case TTry::ExceptBody:
-          Emit(OP_POPH);
-          break;
+        case TTry::ExceptBody:  // 'except' or 'finally' is not known yet: patched there
         case TTry::FinallyBody:
-          t.finCalls.push_back(Emit(OP_CALLFIN));
+          t.finCalls.push_back(Emit(OP_POPH));
           break;
         case TTry::InExcept:
           Emit(OP_ENDEXC);
@@ -2944,7 +2969,11 @@ struct TCompiler::Impl {
       Emit(OP_POPHF);
       const int fin = Here();
       Patch(tryAt, fin);
-      PatchAll(fs->tries.back().finCalls, fin);
+      for (int at : fs->tries.back().finCalls) {
+        mod.code[static_cast<size_t>(at)].op = OP_CALLFIN;
+        Patch(at, fin);
+      }
+      fs->tries.back().finCalls.clear();
       fs->tries.back().kind = TTry::InFinally;
       ParseStatementList(TTok::kEnd);
       Expect(TTok::kEnd);
@@ -2953,6 +2982,7 @@ struct TCompiler::Impl {
       return;
     }
     Expect(TTok::kExcept);
+    fs->tries.back().finCalls.clear();  // they stay POPH
     Emit(OP_POPH);
     const int jEnd = Emit(OP_JMP);
     Patch(tryAt, Here());

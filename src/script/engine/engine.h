@@ -201,8 +201,9 @@ class TExecutor {
   // Binds a host routine under its name (compared in upper case) with its call shape.
   // Returns false for an empty name. A later Bind of the same name replaces the earlier.
   bool Bind(std::string_view upperName, const TCallShape& shape, THostFn fn, void* user = nullptr);
-  bool Bind(std::string_view upperName, const TCallShape& shape,
-            std::function<void(THostCall&)> fn);
+  // The same with any callable (one std::function call per routine call).
+  bool BindFunction(std::string_view upperName, const TCallShape& shape,
+                    std::function<void(THostCall&)> fn);
   // The run-time library is built in; kept for the usual bind sequence.
   void BindStandardLibrary() {}
 

@@ -168,8 +168,8 @@ bool TExecutor::Bind(std::string_view upperName, const TCallShape& shape, THostF
   return true;
 }
 
-bool TExecutor::Bind(std::string_view upperName, const TCallShape& shape,
-                     std::function<void(THostCall&)> fn) {
+bool TExecutor::BindFunction(std::string_view upperName, const TCallShape& shape,
+                             std::function<void(THostCall&)> fn) {
   if (upperName.empty() || !fn) return false;
   std::string key(upperName);
   for (auto& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

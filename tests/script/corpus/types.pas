@@ -1,0 +1,63 @@
+program Types;
+{ Integer types, conversions and ordinal routines. }
+type
+  TCount = Integer;
+  TSmall = 0..200;
+var
+  b: Byte;
+  si: ShortInt;
+  w: Word;
+  sm: SmallInt;
+  c: Cardinal;
+  l: LongInt;
+  q: Int64;
+  n: TCount;
+  t: TSmall;
+  ch: Char;
+  ok: Boolean;
+begin
+  b := 250;
+  b := b + 10;
+  AddMsgDebug(IntToStr(b));
+  si := 127;
+  si := si + 1;
+  AddMsgDebug(IntToStr(si));
+  w := 65535;
+  w := w + 2;
+  AddMsgDebug(IntToStr(w));
+  sm := -32768;
+  sm := sm - 1;
+  AddMsgDebug(IntToStr(sm));
+  c := 0;
+  c := c - 1;
+  AddMsgDebug(IntToStr(c));
+  AddMsgDebug(IntToStr(c + 1));
+  l := -5;
+  q := l;
+  AddMsgDebug(IntToStr(q * 1000000000));
+  n := 41;
+  Inc(n);
+  AddMsgDebug(IntToStr(n));
+  Inc(n, 8);
+  Dec(n, 20);
+  Dec(n);
+  AddMsgDebug(IntToStr(n));
+  t := 200;
+  AddMsgDebug(IntToStr(t));
+  b := 255;
+  Inc(b);
+  AddMsgDebug(IntToStr(b));
+  ch := 'a';
+  Inc(ch);
+  AddMsgDebug(ch + Succ('x') + Pred('c'));
+  AddMsgDebug(IntToStr(Succ(10)) + ' ' + IntToStr(Pred(10)));
+  ok := Odd(7) and not Odd(8);
+  if ok then AddMsgDebug('odd');
+  AddMsgDebug(IntToStr(Ord(True)) + IntToStr(Ord(False)) + ' ' + IntToStr(Byte(300)) + ' ' + IntToStr(ShortInt(200)) + ' ' + IntToStr(Word(-1)));
+  AddMsgDebug(IntToStr(Integer(Cardinal(4000000000))) + ' ' + IntToStr(Ord(Char(66))) + ' ' + Char(67));
+  AddMsgDebug(IntToStr(High(Integer)) + ' ' + IntToStr(MaxInt));
+  l := -8;
+  AddMsgDebug(IntToStr(l shr 1) + ' ' + IntToStr(l shl 2));
+  q := -8;
+  AddMsgDebug(IntToStr(q shr 1));
+end.
