@@ -11,8 +11,8 @@ namespace {
 
 // Every subcommand, in the order --help lists them.
 const TCommandRegistrar kCommands[] = {
-    RegisterCalibrateCommand,
-    RegisterLinesCommand,
+    RegisterDevicesCommand, RegisterCalibrateCommand, RegisterLinesCommand,
+    RegisterConvertCommand, RegisterDeviceCommands,
 };
 
 }  // namespace

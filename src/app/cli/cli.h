@@ -33,8 +33,12 @@ struct TCliContext {
 using TCommandRegistrar = std::function<void(CLI::App& app, TCliContext& ctx)>;
 
 // The subcommands, in the order `--help` lists them. Each lives in its own file.
+void RegisterDevicesCommand(CLI::App& app, TCliContext& ctx);
 void RegisterCalibrateCommand(CLI::App& app, TCliContext& ctx);
 void RegisterLinesCommand(CLI::App& app, TCliContext& ctx);
+void RegisterConvertCommand(CLI::App& app, TCliContext& ctx);
+// read, program, verify, blank, erase
+void RegisterDeviceCommands(CLI::App& app, TCliContext& ctx);
 
 // Runs the command line with the given streams (tests pass string streams).
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
