@@ -512,6 +512,7 @@ bool TExecutor::Execute(bool resume) {
     try {
       {
         const TInstr* I;
+      dispatch:
         NEXT;
         CASE(NOP) : NEXT;
         CASE(MOV) : R[I->a] = R[I->b];
@@ -1056,7 +1057,7 @@ bool TExecutor::Execute(bool resume) {
             }
             FAIL(hostCode, call.raise_);
           }
-          NEXT;
+          goto dispatch;  // a direct jump runs the destructors
         }
         CASE(RET) : {
           const TFuncRt& f = funcs[frames[depth].func];
@@ -1126,7 +1127,7 @@ bool TExecutor::Execute(bool resume) {
             FAIL(TErrorCode::FormatError, e.what());
           }
           SetStr(R[I->a], StrFrom(out));
-          NEXT;
+          goto dispatch;  // a direct jump runs the destructors
         }
         CASE(COPYS) : SetStr(R[I->a], StrFrom(rtl::Copy(V(R[I->b]), R[I->c].i, R[I->c + 1].i)));
         NEXT;
@@ -1142,7 +1143,7 @@ bool TExecutor::Execute(bool resume) {
           std::string r(s.substr(0, static_cast<size_t>(idx - 1)));
           r += s.substr(static_cast<size_t>(idx - 1 + cnt));
           SetStr(*slot, StrFrom(r));
-          NEXT;
+          goto dispatch;  // a direct jump runs the destructors
         }
         CASE(INSS) : {
           TValue* slot = R[I->b].p;
@@ -1155,7 +1156,7 @@ bool TExecutor::Execute(bool resume) {
           r += V(R[I->a]);
           r += s.substr(static_cast<size_t>(idx - 1));
           SetStr(*slot, StrFrom(r));
-          NEXT;
+          goto dispatch;  // a direct jump runs the destructors
         }
         CASE(UPPER) : SetStr(R[I->a], StrFrom(rtl::UpperCase(V(R[I->b]))));
         NEXT;
@@ -1210,7 +1211,7 @@ bool TExecutor::Execute(bool resume) {
             haveReraise = true;
             goto raise;
           }
-          NEXT;
+          goto dispatch;  // a direct jump runs the destructors
         }
         CASE(POPFIN) : if (!m.fins.empty()) m.fins.pop_back();
         NEXT;
@@ -1225,7 +1226,7 @@ bool TExecutor::Execute(bool resume) {
           const std::string msg =
               k >= 0 && static_cast<size_t>(k) < m.handled.size() ? m.handled[k].msg : "";
           SetStr(R[I->a], StrFrom(msg));
-          NEXT;
+          goto dispatch;  // a direct jump runs the destructors
         }
         CASE(EXCCLS) : {
           const int64_t k = R[I->b].i;
