@@ -20,6 +20,13 @@ inline constexpr uint16_t evAck = 0x2000;
 inline constexpr uint16_t evStop = 0x4000;
 inline constexpr uint16_t evStart = 0x8000;
 
+// Microwire entry bits: an instruction entry holds Start, the opcode in bits 8-9 and, for
+// opcode 00, 0x0400 with the two bits after it in bits 8-9; an error entry holds 0x0800
+// alone (CS fell in the middle of a field). Address and data entries are whole values.
+inline constexpr uint16_t mwStart = 0x8000;
+inline constexpr uint16_t mwExtended = 0x0400;
+inline constexpr uint16_t mwError = 0x0800;
+
 inline std::array<uint16_t, kEventTableSize> EventTable{};
 inline std::array<int32_t, kEventPositionsSize> EventPositions{};
 // Index of the entry that was open when the run ended; entries 0..EventCount are listed.

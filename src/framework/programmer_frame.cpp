@@ -2,6 +2,9 @@
 
 #include <fstream>
 
+#include "devices/microwire.h"
+#include "devices/spi.h"
+#include "devices/spi8.h"
 #include "framework/catalogue.h"
 #include "platform/dialogs.h"
 
@@ -13,16 +16,26 @@ std::unique_ptr<TFamilyFrame> MakeFileFrame() { return std::make_unique<TFileFra
 
 // The 21 frame classes in creation order; a family fills in its row when it is built.
 const std::array<TFrameClass, kFrameClassCount> kFrameClasses{{
-    {"TI2CFrame", "i2cn", nullptr, nullptr},       {"TI2CXFrame", "i2cx", nullptr, nullptr},
-    {"TMicrowireFrame", "miwi", nullptr, nullptr}, {"TSPIFrame", "spis", nullptr, nullptr},
-    {"TSDE2506Frame", "sdes", nullptr, nullptr},   {"TCXKFrame", "cxso", nullptr, nullptr},
-    {"TTC89Frame", "tcto", nullptr, nullptr},      {"TX2444Frame", "xxio", nullptr, nullptr},
-    {"TF77007Frame", "ford", nullptr, nullptr},    {"TI2CSFrame", "i2cs", nullptr, nullptr},
-    {"TSPI8Frame", "spi8", nullptr, nullptr},      {"TM68HC05BFrame", "mc05", nullptr, nullptr},
-    {"TM68HC11EFrame", "mc11", nullptr, nullptr},  {"TPIC12CXXXFrame", "p12c", nullptr, nullptr},
-    {"TPIC16CXXXFrame", "p16c", nullptr, nullptr}, {"TPIC16FXXXFrame", "p16f", nullptr, nullptr},
-    {"TM6M800Frame", "m6m8", nullptr, nullptr},    {"TFileFrame", "file", MakeFileFrame, nullptr},
-    {"THCS200Frame", "hcs2", nullptr, nullptr},    {"THCSXXXFrame", "hcsx", nullptr, nullptr},
+    {"TI2CFrame", "i2cn", nullptr, nullptr},
+    {"TI2CXFrame", "i2cx", nullptr, nullptr},
+    {"TMicrowireFrame", "miwi", devices::CreateMicrowireFrame, devices::EmulateMicrowireToList},
+    {"TSPIFrame", "spis", devices::CreateSPIFrame, nullptr},
+    {"TSDE2506Frame", "sdes", nullptr, nullptr},
+    {"TCXKFrame", "cxso", nullptr, nullptr},
+    {"TTC89Frame", "tcto", nullptr, nullptr},
+    {"TX2444Frame", "xxio", nullptr, nullptr},
+    {"TF77007Frame", "ford", nullptr, nullptr},
+    {"TI2CSFrame", "i2cs", nullptr, nullptr},
+    {"TSPI8Frame", "spi8", devices::CreateSPI8Frame, nullptr},
+    {"TM68HC05BFrame", "mc05", nullptr, nullptr},
+    {"TM68HC11EFrame", "mc11", nullptr, nullptr},
+    {"TPIC12CXXXFrame", "p12c", nullptr, nullptr},
+    {"TPIC16CXXXFrame", "p16c", nullptr, nullptr},
+    {"TPIC16FXXXFrame", "p16f", nullptr, nullptr},
+    {"TM6M800Frame", "m6m8", nullptr, nullptr},
+    {"TFileFrame", "file", MakeFileFrame, nullptr},
+    {"THCS200Frame", "hcs2", nullptr, nullptr},
+    {"THCSXXXFrame", "hcsx", nullptr, nullptr},
     {"TFlash32Frame", "fl32", nullptr, nullptr},
 }};
 
