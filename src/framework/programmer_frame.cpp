@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "devices/i2c.h"
 #include "devices/microwire.h"
 #include "devices/spi.h"
 #include "devices/spi8.h"
@@ -16,8 +17,8 @@ std::unique_ptr<TFamilyFrame> MakeFileFrame() { return std::make_unique<TFileFra
 
 // The 21 frame classes in creation order; a family fills in its row when it is built.
 const std::array<TFrameClass, kFrameClassCount> kFrameClasses{{
-    {"TI2CFrame", "i2cn", nullptr, nullptr},
-    {"TI2CXFrame", "i2cx", nullptr, nullptr},
+    {"TI2CFrame", "i2cn", devices::MakeI2CFrame, devices::EmulateI2CFrame},
+    {"TI2CXFrame", "i2cx", devices::MakeI2CXFrame, nullptr},
     {"TMicrowireFrame", "miwi", devices::CreateMicrowireFrame, devices::EmulateMicrowireToList},
     {"TSPIFrame", "spis", devices::CreateSPIFrame, nullptr},
     {"TSDE2506Frame", "sdes", nullptr, nullptr},
