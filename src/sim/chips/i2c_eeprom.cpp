@@ -76,9 +76,10 @@ void TI2CEeprom::Pins(uint64_t t, uint32_t levels, uint32_t changed) {
   const bool scl = levels & Bit(TLine::Out5);
   const bool sda = levels & Bit(TLine::Out4);
   if (sclChanged && sdaChanged) {
-    // No set-up or hold time at all; take the kinder order but say so.
-    Violation(t, "SDA and SCL changed at the same instant");
+    // Data hold after the falling clock may be zero, but data must be set up before the
+    // rising clock. Either way the data is taken as changed while SCL was low.
     if (scl) {
+      Violation(t, "SDA changed as SCL rose");
       SdaChanged(t, sda);
       Rise(t);
     } else {

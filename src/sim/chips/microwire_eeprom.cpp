@@ -93,8 +93,9 @@ void TMicrowireEeprom::Pins(uint64_t t, uint32_t levels, uint32_t changed) {
     if (p_.addrBits8 && cs_ && phase_ != TPhase::WaitStart && phase_ != TPhase::Ignore)
       Violation(t, "ORG changed during an instruction");
   }
-  if ((changed & Bit(TLine::Out3)) && (changed & Bit(TLine::Out5)))
-    Violation(t, "CS and CLK changed at the same instant");
+  // A rising clock needs CS set up before it (and held after it).
+  if ((changed & Bit(TLine::Out3)) && (changed & Bit(TLine::Out5)) && clk)
+    Violation(t, "CLK rose as CS changed");
   // CS is taken first when it rises (the clock then counts) and last when it falls.
   if ((changed & Bit(TLine::Out3)) && cs) Select(t);
   if (changed & Bit(TLine::Out5)) {

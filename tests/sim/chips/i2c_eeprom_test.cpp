@@ -257,7 +257,7 @@ TEST(I2CEeprom, RecordsWhatItSeesOfTheMastersTiming) {
   b.pins.Set(TLine::Out5, false);
   b.pins.SetMany(0x18, 0);  // SDA and SCL up in one register write
   ASSERT_EQ(b.chip->Violations().size(), 2u);
-  EXPECT_EQ(b.chip->Violations()[1].what, "SDA and SCL changed at the same instant");
+  EXPECT_EQ(b.chip->Violations()[1].what, "SDA changed as SCL rose");
 }
 
 TEST(I2CEeprom, MakeVirtualDeviceLoadsAnImage) {

@@ -204,4 +204,18 @@ TEST(SpiEeprom, WhatTheChipRefusesAndRecords) {
   EXPECT_EQ(b.Rdsr(), 0xFF);
 }
 
+TEST(SpiEeprom, SelectTogetherWithTheClock) {
+  sim::TBench bench;
+  auto chip = sim::MakeVirtualChip("25C040");
+  bench.Plug(chip);
+  TPortPins pins(bench);  // every Out line high: deselected, SCK high
+  pins.Power(true);
+  pins.SetMany(0, 0x1C);  // /CS, SCK and SI low in one write: harmless
+  EXPECT_EQ(Describe(chip->Violations()), "");
+  pins.SetMany(0x04, 0);     // deselect
+  pins.SetMany(0x10, 0x04);  // SCK rises as /CS falls
+  ASSERT_EQ(chip->Violations().size(), 1u);
+  EXPECT_EQ(chip->Violations()[0].what, "SCK rose as /CS changed");
+}
+
 }  // namespace
