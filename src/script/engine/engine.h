@@ -223,7 +223,8 @@ class TExecutor {
 
   // From any thread: end the running script at its next check (every backward jump and
   // every call; Sleep checks every millisecond). Stop ends it for good; Pause ends the
-  // current Run so that Resume can continue it.
+  // current Run so that Resume can continue it. A request made before Run starts ends that
+  // run at its first check; the request is cleared when Run or Resume returns.
   void Stop();
   void Pause();
   bool StopRequested() const { return request_.load(std::memory_order_relaxed) != 0; }

@@ -190,6 +190,7 @@ int TExecutor::LoadByteCode(std::string_view data) {
   if (state_ == TRunState::Running) return static_cast<int>(TLoadError::Busy);
   m.Clear();
   m.loaded = false;
+  request_.store(0, std::memory_order_relaxed);
   TLoadError err = TLoadError::None;
   if (!m.mod.Deserialize(data, err)) return static_cast<int>(err);
   m.importBind.assign(m.mod.imports.size(), nullptr);
@@ -245,10 +246,16 @@ std::string TExecutor::ExceptionProcName() const {
   return {};
 }
 
-bool TExecutor::Run() { return Execute(false); }
+bool TExecutor::Run() {
+  const bool ok = Execute(false);
+  request_.store(0, std::memory_order_relaxed);
+  return ok;
+}
 bool TExecutor::Resume() {
   if (state_ != TRunState::Paused) return false;
-  return Execute(true);
+  const bool ok = Execute(true);
+  request_.store(0, std::memory_order_relaxed);
+  return ok;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -462,10 +469,9 @@ bool TExecutor::Execute(bool resume) {
       return false;
     }
     m.pc = f0.entry;
-    request_.store(0, std::memory_order_relaxed);
-  } else {
-    request_.store(0, std::memory_order_relaxed);
   }
+  // A Stop or Pause that came before the run started is honoured at its first check; the
+  // request is cleared when the run returns (below) and when byte code is loaded.
   excCode_ = TErrorCode::None;
   excText_.clear();
   excProc_ = 0;
