@@ -56,3 +56,29 @@ TEST(DeviceCommands, BadArgumentsAreRefusedBeforeTheDeviceIsTouched) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(EmulateCommand, ListsTheBusEventsUntilTheStopButton) {
+  // On the bench nobody drives the bus: the run sees an idle bus and ends on the stop
+  // button the bench presses after the given virtual time.
+  TRun r = RunCli({"emulate", "93c46", "--seconds", "0.5"});
+  EXPECT_EQ(r.code, 0) << r.err;
+
+  const std::string log = testing::TempDir() + "emulate-log.txt";
+  r = RunCli({"emulate", "24C02", "--seconds", "0.5", "--log", log});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(r.out.empty());
+  std::ifstream in(log);
+  std::string first;
+  std::getline(in, first);
+  EXPECT_EQ(first.substr(0, 5), "00000");
+
+  r = RunCli({"emulate", "25C040"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("cannot be emulated"), std::string::npos);
+  r = RunCli({"emulate", "24C02", "--image", testing::TempDir() + "no-such-image.bin"});
+  EXPECT_EQ(r.code, 2);
+}
+
+}  // namespace

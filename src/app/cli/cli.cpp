@@ -12,7 +12,7 @@ namespace {
 // Every subcommand, in the order --help lists them.
 const TCommandRegistrar kCommands[] = {
     RegisterDevicesCommand, RegisterCalibrateCommand, RegisterLinesCommand,
-    RegisterConvertCommand, RegisterDeviceCommands,
+    RegisterConvertCommand, RegisterDeviceCommands,   RegisterEmulateCommand,
 };
 
 }  // namespace

@@ -39,6 +39,7 @@ void RegisterLinesCommand(CLI::App& app, TCliContext& ctx);
 void RegisterConvertCommand(CLI::App& app, TCliContext& ctx);
 // read, program, verify, blank, erase
 void RegisterDeviceCommands(CLI::App& app, TCliContext& ctx);
+void RegisterEmulateCommand(CLI::App& app, TCliContext& ctx);
 
 // Runs the command line with the given streams (tests pass string streams).
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
