@@ -403,8 +403,8 @@ int32_t TBytescope::FindPosition(std::string_view pattern, bool matchCase, bool 
   const uint8_t* d = data_.data();
 
   // Without match case the pattern is lower-cased and data bytes 'A'..'Z' compare as
-  // their lower-case letters; the skip table then holds each pattern letter in both cases
-  // so that a skip never jumps over a match that differs only in case.
+  // their lower-case letters; the shift table then holds each pattern letter in both
+  // cases, so that a shift never jumps over a match that differs only in case.
   std::array<uint8_t, 256> fold{};
   for (int c = 0; c < 256; ++c)
     fold[static_cast<size_t>(c)] =
@@ -414,10 +414,21 @@ int32_t TBytescope::FindPosition(std::string_view pattern, bool matchCase, bool 
     pat[static_cast<size_t>(i)] = fold[static_cast<uint8_t>(pattern[static_cast<size_t>(i)])];
   std::array<int64_t, 256> shift;
   shift.fill(m);
-  auto setShift = [&](uint8_t c, int64_t s) {
-    shift[c] = s;
-    if (!matchCase && c >= 'a' && c <= 'z') shift[c - 32u] = s;
+  auto setShift = [&](uint8_t c, int64_t value) {
+    shift[c] = value;
+    if (!matchCase && c >= 'a' && c <= 'z') shift[c - 32u] = value;
   };
+  // The key byte (last of the pattern forward, first backward) compares as it is: its
+  // shift becomes 0 in `skip`, so the inner loop is a bare chain of table look-ups that
+  // stops exactly at the windows worth comparing; after a comparison the window moves on
+  // by the key byte's own shift.
+  auto skipTable = [&](uint8_t key, std::array<int64_t, 256>& skip) {
+    skip = shift;
+    skip[key] = 0;
+    if (!matchCase && key >= 'a' && key <= 'z') skip[key - 32u] = 0;
+    return shift[key];
+  };
+  std::array<int64_t, 256> skip;
   // A one-byte pattern that needs no case folding is a plain byte search.
   const bool plainByte = matchCase || !(pat[0] >= 'a' && pat[0] <= 'z');
 
@@ -430,13 +441,15 @@ int32_t TBytescope::FindPosition(std::string_view pattern, bool matchCase, bool 
     }
     for (int64_t i = 0; i + 1 < m; ++i) setShift(pat[static_cast<size_t>(i)], m - 1 - i);
     const uint8_t last = pat[static_cast<size_t>(m - 1)];
-    for (int64_t p = start + m - 1; p < n; p += shift[d[p]]) {
-      if (fold[d[p]] != last) continue;
+    const int64_t keyShift = skipTable(last, skip);
+    // Window ends p; windows that lie within the data end before n.
+    for (int64_t p = start + m - 1;; p += keyShift) {
+      for (int64_t k; p < n && (k = skip[d[p]]) != 0;) p += k;
+      if (p >= n) return -1;
       int64_t j = 1;
       while (j < m && fold[d[p - j]] == pat[static_cast<size_t>(m - 1 - j)]) ++j;
       if (j == m) return static_cast<int32_t>(p - m + 1);
     }
-    return -1;
   }
 
   // Backward: the first window starts at caret - 1, or at the last window that lies
@@ -447,14 +460,14 @@ int32_t TBytescope::FindPosition(std::string_view pattern, bool matchCase, bool 
     return hit ? static_cast<int32_t>(static_cast<const uint8_t*>(hit) - d) : -1;
   }
   for (int64_t i = m - 1; i >= 1; --i) setShift(pat[static_cast<size_t>(i)], i);
-  const uint8_t first = pat[0];
-  for (; p >= 0; p -= shift[d[p]]) {
-    if (fold[d[p]] != first) continue;
+  const int64_t keyShift = skipTable(pat[0], skip);
+  for (;; p -= keyShift) {
+    for (int64_t k; p >= 0 && (k = skip[d[p]]) != 0;) p -= k;
+    if (p < 0) return -1;
     int64_t j = 1;
     while (j < m && fold[d[p + j]] == pat[static_cast<size_t>(j)]) ++j;
     if (j == m) return static_cast<int32_t>(p);
   }
-  return -1;
 }
 
 bool TBytescope::Find(std::string_view pattern, bool matchCase, bool forward) {

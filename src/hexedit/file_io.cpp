@@ -68,19 +68,17 @@ ptrdiff_t TFileSource::Read(uint8_t* buffer, size_t n) {
   }
 }
 
-bool ReadAll(TByteSource& source, std::vector<uint8_t>& bytes, size_t maxSize, TFileError& error,
-             uint64_t sizeHint) {
-  bytes.clear();
-  constexpr size_t kChunk = size_t{1} << 20;
-  // One byte beyond the limit tells a file of exactly maxSize bytes from a larger one.
+bool ReadAll(TByteSource& source, std::vector<uint8_t>& bytes, size_t maxSize, TFileError& error) {
+  // One byte beyond the limit tells a source of exactly maxSize bytes from a larger one.
   const size_t cap = maxSize + 1;
-  if (sizeHint > 0) bytes.resize(static_cast<size_t>(std::min<uint64_t>(sizeHint + 1, cap)));
+  constexpr size_t kFirst = size_t{64} << 10;
+  const uint64_t hint = source.SizeHint();
+  bytes.clear();
+  bytes.resize(static_cast<size_t>(std::min<uint64_t>(hint ? hint + 1 : kFirst, cap)));
   size_t used = 0;
   for (;;) {
-    const size_t want = std::min(kChunk, cap - used);
-    if (bytes.size() < used + want)
-      bytes.resize(std::min(cap, std::max(used + want, bytes.size() * 2)));
-    const ptrdiff_t k = source.Read(bytes.data() + used, want);
+    if (used == bytes.size()) bytes.resize(std::min(cap, 2 * bytes.size()));
+    const ptrdiff_t k = source.Read(bytes.data() + used, bytes.size() - used);
     if (k < 0) {
       error.Cause = source.Error();
       bytes.clear();
@@ -89,9 +87,10 @@ bool ReadAll(TByteSource& source, std::vector<uint8_t>& bytes, size_t maxSize, T
     if (k == 0) break;
     used += static_cast<size_t>(k);
     if (used > maxSize) {
-      error.Cause = base::Format("the file is larger than the buffer limit of %u MiB",
-                                 static_cast<uint32_t>(maxSize >> 20));
+      error.Cause = base::Format("the file is larger than the buffer limit of %u bytes",
+                                 static_cast<uint64_t>(maxSize));
       bytes.clear();
+      bytes.shrink_to_fit();
       return false;
     }
   }

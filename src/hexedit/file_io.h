@@ -27,12 +27,15 @@ class TByteSource {
   // which).
   virtual ptrdiff_t Read(uint8_t* buffer, size_t n) = 0;
   virtual std::string Error() const { return {}; }
+  // How many bytes the source is expected to hold; 0 when unknown. Only sizes buffers.
+  virtual uint64_t SizeHint() const { return 0; }
 };
 
 class TMemorySource final : public TByteSource {
  public:
   explicit TMemorySource(std::string_view bytes) : bytes_(bytes) {}
   ptrdiff_t Read(uint8_t* buffer, size_t n) override;
+  uint64_t SizeHint() const override { return bytes_.size(); }
 
  private:
   std::string_view bytes_;
@@ -47,10 +50,10 @@ class TFileSource final : public TByteSource {
   TFileSource& operator=(const TFileSource&) = delete;
 
   bool Open(const std::string& name, TFileError& error);
-  // The file's size when Open found a regular file.
-  uint64_t Size() const { return size_; }
   ptrdiff_t Read(uint8_t* buffer, size_t n) override;
   std::string Error() const override { return error_; }
+  // The file's size when Open found a regular file.
+  uint64_t SizeHint() const override { return size_; }
 
  private:
   int fd_ = -1;
@@ -58,10 +61,8 @@ class TFileSource final : public TByteSource {
   std::string error_;
 };
 
-// Reads a whole source into `bytes`, refusing more than maxSize bytes. A size hint (the
-// file's size, 0 when unknown) saves regrowing the vector.
-bool ReadAll(TByteSource& source, std::vector<uint8_t>& bytes, size_t maxSize, TFileError& error,
-             uint64_t sizeHint = 0);
+// Reads a whole source into `bytes`, refusing more than maxSize bytes.
+bool ReadAll(TByteSource& source, std::vector<uint8_t>& bytes, size_t maxSize, TFileError& error);
 
 class TByteSink {
  public:

@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "base/format.h"
@@ -22,13 +23,18 @@ constexpr size_t kChunk = size_t{1} << 20;
 
 class TLineReader {
  public:
-  explicit TLineReader(TByteSource& source) : source_(source), buffer_(kChunk) {}
+  // The buffer holds a chunk of input, or the whole input when it is smaller.
+  explicit TLineReader(TByteSource& source)
+      : source_(source),
+        size_(static_cast<size_t>(
+            std::clamp<uint64_t>(source.SizeHint() + 1, 2 * kMaxLine + 2, kChunk))),
+        buffer_(new char[size_]) {}
 
   // The next line without its line end; false at the end of the input or on an error
   // (Failed() then says which).
   bool Next(std::string_view& line) {
     for (;;) {
-      const char* b = buffer_.data() + begin_;
+      const char* b = buffer_.get() + begin_;
       const size_t avail = end_ - begin_;
       const void* nl = avail ? std::memchr(b, '\n', avail) : nullptr;
       if (nl || (eof_ && avail > 0)) {
@@ -45,11 +51,11 @@ class TLineReader {
       if (avail > kMaxLine)
         return Fail(line_ + 1, base::Format("the line is longer than %u characters",
                                             static_cast<uint32_t>(kMaxLine)));
-      std::memmove(buffer_.data(), b, avail);
+      std::memmove(buffer_.get(), b, avail);
       begin_ = 0;
       end_ = avail;
       const ptrdiff_t k =
-          source_.Read(reinterpret_cast<uint8_t*>(buffer_.data()) + end_, buffer_.size() - end_);
+          source_.Read(reinterpret_cast<uint8_t*>(buffer_.get()) + end_, size_ - end_);
       if (k < 0) return Fail(0, source_.Error());
       if (k == 0)
         eof_ = true;
@@ -71,7 +77,8 @@ class TLineReader {
   }
 
   TByteSource& source_;
-  std::vector<char> buffer_;
+  size_t size_;
+  std::unique_ptr<char[]> buffer_;  // not zeroed: only what was read is looked at
   size_t begin_ = 0, end_ = 0;
   bool eof_ = false;
   int line_ = 0;
@@ -180,25 +187,30 @@ inline char* PutHex(char* p, uint8_t b) {
   return p + 2;
 }
 
-// Collects lines and hands them to the sink in large blocks.
+// Collects lines and hands them to the sink in blocks of up to kChunk bytes.
 class TChunkWriter {
  public:
-  explicit TChunkWriter(TByteSink& sink) : sink_(sink), buffer_(kChunk + 2 * kMaxLine) {}
-  // Room for a line of at most kMaxLine characters.
+  // `expected`: about how many bytes will be written, to size the block.
+  TChunkWriter(TByteSink& sink, uint64_t expected)
+      : sink_(sink),
+        block_(static_cast<size_t>(std::min<uint64_t>(expected, kChunk))),
+        buffer_(new char[block_ + 2 * kMaxLine]) {}
+  // Room for a line of at most 2 * kMaxLine characters.
   char* Line() {
-    if (used_ > kChunk) Flush();
-    return buffer_.data() + used_;
+    if (used_ > block_) Flush();
+    return buffer_.get() + used_;
   }
-  void Done(const char* end) { used_ = static_cast<size_t>(end - buffer_.data()); }
+  void Done(const char* end) { used_ = static_cast<size_t>(end - buffer_.get()); }
   bool Flush() {
-    if (used_ && ok_) ok_ = sink_.Write(buffer_.data(), used_);
+    if (used_ && ok_) ok_ = sink_.Write(buffer_.get(), used_);
     used_ = 0;
     return ok_;
   }
 
  private:
   TByteSink& sink_;
-  std::vector<char> buffer_;
+  size_t block_;
+  std::unique_ptr<char[]> buffer_;
   size_t used_ = 0;
   bool ok_ = true;
 };
@@ -481,7 +493,7 @@ bool Decode(TBufferFormat format, TByteSource& source, std::vector<uint8_t>& ima
 // ---- Encoders -------------------------------------------------------------------------------
 
 bool EncodeIntelHex(std::span<const uint8_t> image, TByteSink& sink) {
-  TChunkWriter w(sink);
+  TChunkWriter w(sink, image.size() / kRecordBytes * 44 + 64);
   uint32_t upper = 0;  // the upper 16 address bits in force; 0 needs no record
   for (size_t a = 0; a < image.size(); a += kRecordBytes) {
     char* p = w.Line();
@@ -499,7 +511,7 @@ bool EncodeIntelHex(std::span<const uint8_t> image, TByteSink& sink) {
 }
 
 bool EncodeSRecords(std::span<const uint8_t> image, std::string_view header, TByteSink& sink) {
-  TChunkWriter w(sink);
+  TChunkWriter w(sink, image.size() / kRecordBytes * 46 + 256);
   const uint64_t highest = image.empty() ? 0 : image.size() - 1;
   const int addressBytes = highest <= 0xFFFF ? 2 : highest <= 0xFFFFFF ? 3 : 4;
   const int dataType = addressBytes - 1;  // S1, S2, S3
@@ -531,9 +543,8 @@ bool ReadBufferFile(TBytescope& scope, const std::string& name, TBufferFormat fo
   TFileSource source;
   if (!source.Open(name, err)) return Fail(error, std::move(err));
   std::vector<uint8_t> image;
-  const bool ok = format == TBufferFormat::Binary
-                      ? ReadAll(source, image, kMaxBufferSize, err, source.Size())
-                      : Decode(format, source, image, err);
+  const bool ok = format == TBufferFormat::Binary ? ReadAll(source, image, kMaxBufferSize, err)
+                                                  : Decode(format, source, image, err);
   err.FileName = name;
   if (!ok) return Fail(error, std::move(err));
   scope.TakeContent(std::move(image), name);
