@@ -361,8 +361,10 @@ TEST(ScriptEngine, StopEndsAnEndlessLoopQuickly) {
     t.join();
     EXPECT_EQ(e.State(), TRunState::Stopped) << src;
     EXPECT_EQ(e.ExceptionCode(), 0);
-    // A millisecond of latency; the margin is for a loaded machine's scheduler.
-    EXPECT_LT(took, std::chrono::milliseconds(200)) << src;
+    // The latency itself is a millisecond; this only catches a stop that is not honoured
+    // (the loops never end, the Sleep would take 100 s), with room for a loaded or
+    // sanitized run.
+    EXPECT_LT(took, std::chrono::seconds(5)) << src;
   }
 }
 
