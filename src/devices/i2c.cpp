@@ -138,27 +138,8 @@ bool TI2CFrame::AccessCell(char op, uint16_t& data, uint16_t deviceIndex, uint32
 }
 
 bool TI2CFrame::ProgramRange() {
-  const uint32_t first = static_cast<uint32_t>(start_);
-  const uint32_t last = static_cast<uint32_t>(end_);
-  hw::PowerOn();
-  framework::e2StatusForm().BeginStatus(framework::smProgram, deviceIndex_, start_, end_);
-  framework::UserBreak = false;
   // A read of the start cell sets the part's address counter; value and result unused.
-  uint16_t dummy = 0;
-  AccessCell('R', dummy, deviceIndex_, first);
-  bool result = true;
-  for (uint32_t cell = first;; ++cell) {
-    uint16_t data = CellFromBuffer(cell);
-    framework::e2StatusForm().ShowProgress(cell);
-    uint16_t erase = data;
-    AccessCell('C', erase, deviceIndex_, cell);
-    result = AccessCell('W', data, deviceIndex_, cell);
-    platform::ProcessMessages();
-    if (!result || cell >= last || framework::UserBreak) break;
-  }
-  framework::e2StatusForm().EndStatus(result, framework::UserBreak, 0);
-  hw::PowerOff();
-  return result;
+  return ProgramCells('R', true, 'C');
 }
 
 void TI2CFrame::CreateWnd() {

@@ -122,24 +122,8 @@ bool TSPIFrame::AccessCell(char op, uint16_t& data, uint16_t deviceIndex, uint32
 }
 
 bool TSPIFrame::ProgramRange() {
-  const uint32_t first = static_cast<uint32_t>(start_);
-  const uint32_t last = static_cast<uint32_t>(end_);
-  hw::PowerOn();
-  framework::e2StatusForm().BeginStatus(framework::smProgram, deviceIndex_, start_, end_);
-  framework::UserBreak = false;
-  bool result = true;
-  for (uint32_t cell = first;; ++cell) {
-    uint16_t data = CellFromBuffer(cell);
-    framework::e2StatusForm().ShowProgress(cell);
-    uint16_t enable = 0;
-    AccessCell('E', enable, deviceIndex_, cell);
-    result = AccessCell('W', data, deviceIndex_, cell);
-    platform::ProcessMessages();
-    if (!result || cell >= last || framework::UserBreak) break;
-  }
-  framework::e2StatusForm().EndStatus(result, framework::UserBreak, 0);
-  hw::PowerOff();
-  return result;
+  // No erase before a write; the write latch is set before every byte.
+  return ProgramCells(0, false, 'E');
 }
 
 void TSPIFrame::CreateWnd() {

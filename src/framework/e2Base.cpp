@@ -121,20 +121,24 @@ bool TE2BaseFrame::ReadRange() {
   return result;
 }
 
-bool TE2BaseFrame::ProgramRange() {
+bool TE2BaseFrame::ProgramRange() { return ProgramCells('E', false, 'C'); }
+
+bool TE2BaseFrame::ProgramCells(char lead, bool leadAtFirstCell, char perCell) {
   const uint32_t first = Wide() ? static_cast<uint32_t>(start_) / 2 : static_cast<uint32_t>(start_);
   const uint32_t last = Wide() ? static_cast<uint32_t>(end_) / 2 : static_cast<uint32_t>(end_);
   hw::PowerOn();
   e2StatusForm().BeginStatus(smProgram, deviceIndex_, start_, end_);
   UserBreak = false;
-  uint16_t enable = 0;
-  AccessCell('E', enable, deviceIndex_, 0);
+  if (lead) {
+    uint16_t unused = 0;
+    AccessCell(lead, unused, deviceIndex_, leadAtFirstCell ? first : 0);
+  }
   bool result = true;
   for (uint32_t cell = first;; ++cell) {
     uint16_t data = CellFromBuffer(cell);
     e2StatusForm().ShowProgress(Wide() ? 2 * cell : cell);
-    uint16_t erase = data;
-    AccessCell('C', erase, deviceIndex_, cell);
+    uint16_t copy = data;
+    AccessCell(perCell, copy, deviceIndex_, cell);
     result = AccessCell('W', data, deviceIndex_, cell);
     platform::ProcessMessages();
     if (!result || cell >= last || UserBreak) break;

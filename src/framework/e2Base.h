@@ -59,6 +59,10 @@ class TE2BaseFrame : public TFamilyFrame {
   uint16_t CellFromBuffer(uint32_t cell) const;
   void CellToBuffer(uint32_t cell, uint16_t data);
   uint32_t DeviceSize() const;
+  // The programming loop the families share. `lead` is sent once before the first cell
+  // (at address 0, or at the first cell when leadAtFirstCell; 0 sends nothing) and
+  // `perCell` before every W; the loop stops after a failed W, the last cell or a break.
+  bool ProgramCells(char lead, bool leadAtFirstCell, char perCell);
 
   uint16_t deviceIndex_ = 0;
   int32_t start_ = 0;
