@@ -91,7 +91,7 @@ bool TE2BaseFrame::BlankCheck() {
     uint16_t data = 0;
     result = AccessCell('R', data, deviceIndex_, cell);
     if (data != blank) ++notBlank;
-    e2StatusForm().ShowProgress(Wide() ? 2 * cell : cell);
+    e2StatusForm().ShowProgress(ByteAddress(cell));
     platform::ProcessMessages();
     if (cell >= lastCell || UserBreak) break;
   }
@@ -101,8 +101,7 @@ bool TE2BaseFrame::BlankCheck() {
 }
 
 bool TE2BaseFrame::ReadRange() {
-  const uint32_t first = Wide() ? static_cast<uint32_t>(start_) / 2 : static_cast<uint32_t>(start_);
-  const uint32_t last = Wide() ? static_cast<uint32_t>(end_) / 2 : static_cast<uint32_t>(end_);
+  const uint32_t first = FirstCell(), last = LastCell();
   hw::PowerOn();
   e2StatusForm().BeginStatus(smRead, deviceIndex_, start_, end_);
   UserBreak = false;
@@ -111,7 +110,7 @@ bool TE2BaseFrame::ReadRange() {
     uint16_t data = 0;
     result = AccessCell('R', data, deviceIndex_, cell);
     CellToBuffer(cell, data);
-    e2StatusForm().ShowProgress(Wide() ? 2 * cell : cell);
+    e2StatusForm().ShowProgress(ByteAddress(cell));
     platform::ProcessMessages();
     if (!result || cell >= last || UserBreak) break;
   }
@@ -124,8 +123,7 @@ bool TE2BaseFrame::ReadRange() {
 bool TE2BaseFrame::ProgramRange() { return ProgramCells('E', false, 'C'); }
 
 bool TE2BaseFrame::ProgramCells(char lead, bool leadAtFirstCell, char perCell) {
-  const uint32_t first = Wide() ? static_cast<uint32_t>(start_) / 2 : static_cast<uint32_t>(start_);
-  const uint32_t last = Wide() ? static_cast<uint32_t>(end_) / 2 : static_cast<uint32_t>(end_);
+  const uint32_t first = FirstCell(), last = LastCell();
   hw::PowerOn();
   e2StatusForm().BeginStatus(smProgram, deviceIndex_, start_, end_);
   UserBreak = false;
@@ -136,7 +134,7 @@ bool TE2BaseFrame::ProgramCells(char lead, bool leadAtFirstCell, char perCell) {
   bool result = true;
   for (uint32_t cell = first;; ++cell) {
     uint16_t data = CellFromBuffer(cell);
-    e2StatusForm().ShowProgress(Wide() ? 2 * cell : cell);
+    e2StatusForm().ShowProgress(ByteAddress(cell));
     uint16_t copy = data;
     AccessCell(perCell, copy, deviceIndex_, cell);
     result = AccessCell('W', data, deviceIndex_, cell);
@@ -149,8 +147,7 @@ bool TE2BaseFrame::ProgramCells(char lead, bool leadAtFirstCell, char perCell) {
 }
 
 bool TE2BaseFrame::VerifyRange() {
-  const uint32_t first = Wide() ? static_cast<uint32_t>(start_) / 2 : static_cast<uint32_t>(start_);
-  const uint32_t last = Wide() ? static_cast<uint32_t>(end_) / 2 : static_cast<uint32_t>(end_);
+  const uint32_t first = FirstCell(), last = LastCell();
   hw::PowerOn();
   e2StatusForm().BeginStatus(smVerify, deviceIndex_, start_, end_);
   UserBreak = false;
@@ -161,10 +158,10 @@ bool TE2BaseFrame::VerifyRange() {
     result = AccessCell('R', data, deviceIndex_, cell);
     const uint16_t expected = CellFromBuffer(cell);
     if (data != expected) {
-      MessageForm().AddVerifyError(Wide() ? 2 * cell : cell, expected, data);
+      MessageForm().AddVerifyError(ByteAddress(cell), expected, data);
       ++differences;
     }
-    e2StatusForm().ShowProgress(Wide() ? 2 * cell : cell);
+    e2StatusForm().ShowProgress(ByteAddress(cell));
     platform::ProcessMessages();
     if (!result || cell >= last || UserBreak) break;
   }

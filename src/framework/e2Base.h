@@ -59,6 +59,10 @@ class TE2BaseFrame : public TFamilyFrame {
   uint16_t CellFromBuffer(uint32_t cell) const;
   void CellToBuffer(uint32_t cell, uint16_t data);
   uint32_t DeviceSize() const;
+  // The cells of the range in the edits, and the buffer address a cell is shown at.
+  uint32_t FirstCell() const { return static_cast<uint32_t>(start_) / (Wide() ? 2 : 1); }
+  uint32_t LastCell() const { return static_cast<uint32_t>(end_) / (Wide() ? 2 : 1); }
+  uint32_t ByteAddress(uint32_t cell) const { return Wide() ? 2 * cell : cell; }
   // The programming loop the families share. `lead` is sent once before the first cell
   // (at address 0, or at the first cell when leadAtFirstCell; 0 sends nothing) and
   // `perCell` before every W; the loop stops after a failed W, the last cell or a break.
